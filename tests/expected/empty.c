@@ -1,0 +1,6 @@
+//WAVE FOR GAME BOY
+
+const unsigned char empty[] =
+{
+	
+};
