@@ -178,8 +178,9 @@ const char* create_temp_output(const std::string& output_path, temp_output& temp
     for (unsigned attempt = 0;; ++attempt) {
         temp.path = temp_name(folder, attempt);
 #ifdef _WIN32
-        temp.fd = _open(temp.path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                        _S_IREAD | _S_IWRITE);
+        temp.fd =
+            _open(temp.path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                  _S_IREAD | _S_IWRITE);
 #else
         // Mode 0666 lets the umask decide, as for any newly created file.
         temp.fd = open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

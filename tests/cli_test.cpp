@@ -66,8 +66,8 @@ class CommandLine : public ::testing::Test {
         }
         int wait_status = 0;
         waitpid(pid, &wait_status, 0);
-        int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status)
-                                            : 128 + WTERMSIG(wait_status);
+        int status =
+            WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
         return {status, read_file(out_path), read_file(err_path)};
     }
 
@@ -126,10 +126,10 @@ TEST_F(CommandLine, InputsThatCannotBeOpenedOrUsed) {
 }
 
 struct conversion_case {
-    std::string file;        // the input to create, relative to the folder
-    std::string arg;         // the argument given
-    std::string output;      // where the array source must land
-    std::string array_name;  // the name it must declare
+    std::string file;       // the input to create, relative to the folder
+    std::string arg;        // the argument given
+    std::string output;     // where the array source must land
+    std::string array_name; // the name it must declare
 };
 
 TEST_F(CommandLine, ConvertsWithTheRightNameAndPlace) {
@@ -220,8 +220,9 @@ TEST_F(CommandLine, WriteFailuresLeaveTheFolderAsItWas) {
 // Files in /sys report a size of a whole page but hold less: an input that is
 // shorter than measured when it is read.
 std::string find_short_sysfs_file() {
-    for (const char* path : {"/sys/devices/system/cpu/online", "/sys/kernel/mm/transparent_hugepage/enabled",
-                             "/sys/power/state", "/sys/kernel/profiling"}) {
+    for (const char* path :
+         {"/sys/devices/system/cpu/online", "/sys/kernel/mm/transparent_hugepage/enabled",
+          "/sys/power/state", "/sys/kernel/profiling"}) {
         struct stat info {};
         if (stat(path, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
             access(path, R_OK) == 0 &&

@@ -58,7 +58,8 @@ std::map<std::string, std::string> snapshot(const std::string& folder) {
             entries[name] = "<link to " + fs::read_symlink(entry.path()).string() + ">";
         } else if (fs::is_regular_file(status)) {
             char mode[16];
-            std::snprintf(mode, sizeof mode, "<mode %o>", static_cast<unsigned>(status.permissions()));
+            std::snprintf(mode, sizeof mode, "<mode %o>",
+                          static_cast<unsigned>(status.permissions()));
             // Huge sparse inputs are told apart by size alone; reading them would be slow.
             auto size = fs::file_size(entry.path());
             entries[name] = mode + (size > (1u << 20) ? "<size " + std::to_string(size) + ">"
