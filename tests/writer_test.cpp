@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <random>
 #include <unistd.h>
 
 #include "array_source.hpp"
@@ -49,6 +50,20 @@ TEST(Writer, MatchesModelAroundRowAndBufferBoundaries) {
         EXPECT_EQ(c.result.status, array_source_status::ok);
         EXPECT_EQ(c.output.size(), model_length(n, 4));
         EXPECT_TRUE(c.output == model_array_source(bytes, "wave"));
+    }
+}
+
+TEST(Writer, RandomInputsMatchModel) {
+    std::mt19937 engine(2026);
+    for (int i = 0; i < 300; ++i) {
+        // Mostly small sizes, some spanning several of the writer's chunks.
+        std::size_t n = engine() % (i % 10 == 0 ? 300000 : 2000);
+        SCOPED_TRACE("size " + std::to_string(n));
+        auto bytes = random_bytes(n, engine());
+        std::string name = std::to_string(i);
+        conversion c = convert(bytes, name);
+        EXPECT_EQ(c.result.status, array_source_status::ok);
+        EXPECT_TRUE(c.output == model_array_source(bytes, name));
     }
 }
 
