@@ -43,7 +43,11 @@ void write_array_source_to_null(benchmark::State& state) {
     close(in);
 }
 
-BENCHMARK(write_array_source_to_null)->Arg(20)->Arg(4096)->Arg(16 << 20)->Unit(benchmark::kMicrosecond);
+BENCHMARK(write_array_source_to_null)
+    ->Arg(20)
+    ->Arg(4096)
+    ->Arg(16 << 20)
+    ->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

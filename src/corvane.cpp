@@ -13,6 +13,15 @@
 #include "array_source.hpp"
 #include "platform.hpp"
 
+#ifdef _WIN32
+// Asks the MinGW-w64 C runtime to expand wildcards in the arguments as the
+// Windows start-up does: `corvane *.bin` converts the first match in
+// case-insensitive order, and a pattern with no match is passed on as typed.
+extern "C" {
+int _dowildcard = -1;
+}
+#endif
+
 namespace {
 
 constexpr char usage_text[] =

@@ -4,17 +4,23 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
 
 scratch_folder::scratch_folder() {
-    std::string pattern = (fs::temp_directory_path() / "corvane-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
+    static std::mt19937 engine(std::random_device{}());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fs::path candidate =
+            fs::temp_directory_path() / ("corvane-test-" + std::to_string(engine()));
+        if (fs::create_directory(candidate)) {
+            path = candidate.string();
+            return;
+        }
     }
-    path = pattern;
+    throw std::runtime_error("cannot make a scratch folder");
 }
 
 scratch_folder::~scratch_folder() {
