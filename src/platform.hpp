@@ -1,5 +1,6 @@
 // The operating-system side of a run: opening and measuring the input, reading
 // and writing file descriptors, and the temporary file that becomes the output.
+// platform_posix.cpp and platform_windows.cpp implement it.
 #pragma once
 
 #include <cstddef>
@@ -7,7 +8,8 @@
 #include <string>
 
 // Makes failures that would otherwise kill the process (a file-size limit) come
-// back as failed writes, so they are reported and cleaned up like any other.
+// back as failed writes, and makes an interrupted run (Ctrl-C, SIGTERM, SIGHUP,
+// a closed console) remove its temporary file before it ends as interrupted.
 void prepare_process();
 
 // The system's message for an errno value.
@@ -26,11 +28,12 @@ bool write_all(int fd, const void* data, std::size_t size);
 const char* open_input(const char* path, int& fd, std::uint64_t& size);
 void close_input(int fd);
 
-// A file beside the output path that receives the array source until it is
+// A file in the output's folder that receives the array source until it is
 // complete. It is created with the permissions a plain create would give.
 struct temp_output {
-    int fd;
-    std::string path;
+    int fd = -1;
+    int folder_fd = -1; // the output's folder, where the system has folder-relative calls
+    std::string name;   // relative to folder_fd, or else the whole path
 };
 
 // Each returns nullptr on success, otherwise the system's reason.
@@ -40,3 +43,10 @@ const char* create_temp_output(const std::string& output_path, temp_output& temp
 const char* commit_temp_output(temp_output& temp, const std::string& output_path);
 // Closes and removes the temporary file.
 void discard_temp_output(temp_output& temp);
+
+// Shared by both implementations.
+constexpr char not_regular_text[] = "not a regular file";
+// The folder part of a path, separator included, or "" for the current folder.
+std::string folder_of(const std::string& path);
+// A short file name, so that it fits wherever the output's name fits.
+std::string temp_name(unsigned attempt);

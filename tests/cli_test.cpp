@@ -2,8 +2,11 @@
 // of standard error, and which files exist afterwards.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <functional>
+#include <grp.h>
+#include <set>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -27,6 +30,7 @@ struct run_result {
 struct run_options {
     mode_t umask = 022;
     rlim_t file_size_limit = RLIM_INFINITY;
+    bool unprivileged = false;
 };
 
 class CommandLine : public ::testing::Test {
@@ -38,9 +42,10 @@ class CommandLine : public ::testing::Test {
         return work.path + "/" + name;
     }
 
-    run_result run(const std::vector<std::string>& args, run_options options = {}) {
-        std::string out_path = streams.path + "/out";
-        std::string err_path = streams.path + "/err";
+    // Starts the program in the work folder with its output streams going to
+    // the given files; finish() waits for it.
+    pid_t spawn(const std::vector<std::string>& args, run_options options,
+                const std::string& out_path, const std::string& err_path) {
         pid_t pid = fork();
         if (pid == 0) {
             if (chdir(work.path.c_str()) != 0) {
@@ -55,6 +60,17 @@ class CommandLine : public ::testing::Test {
             dup2(in, 0);
             dup2(out, 1);
             dup2(err, 2);
+            for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+                signal(s, SIG_DFL);
+            }
+            sigset_t none;
+            sigemptyset(&none);
+            sigprocmask(SIG_SETMASK, &none, nullptr);
+            // Root ignores permission bits, so drop to an ordinary user.
+            if (options.unprivileged && getuid() == 0 &&
+                (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+                _exit(126);
+            }
             alarm(120); // a run that hangs fails instead of stalling the suite
             std::vector<char*> argv{const_cast<char*>(CORVANE_PROGRAM)};
             for (const auto& a : args) {
@@ -64,11 +80,29 @@ class CommandLine : public ::testing::Test {
             execv(CORVANE_PROGRAM, argv.data());
             _exit(127);
         }
+        return pid;
+    }
+
+    // The exit status, or 128 + the signal that ended the program.
+    static int finish(pid_t pid) {
         int wait_status = 0;
         waitpid(pid, &wait_status, 0);
-        int status =
-            WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+        return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+    }
+
+    run_result run(const std::vector<std::string>& args, run_options options = {}) {
+        std::string out_path = streams.path + "/out";
+        std::string err_path = streams.path + "/err";
+        int status = finish(spawn(args, options, out_path, err_path));
         return {status, read_file(out_path), read_file(err_path)};
+    }
+
+    std::set<std::string> names() const {
+        std::set<std::string> found;
+        for (const auto& [name, contents] : snapshot(work.path)) {
+            found.insert(name);
+        }
+        return found;
     }
 
     // Runs a failing case and checks that the folder is exactly as before.
@@ -162,11 +196,7 @@ TEST_F(CommandLine, ConvertsWithTheRightNameAndPlace) {
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(read_file(at(c.output)), model_array_source(bytes, c.array_name));
-        std::set<std::string> names;
-        for (const auto& [name, contents] : snapshot(work.path)) {
-            names.insert(name);
-        }
-        EXPECT_EQ(names, (std::set<std::string>{"sub", c.file, c.output}));
+        EXPECT_EQ(names(), (std::set<std::string>{"sub", c.file, c.output}));
         work.path.swap(folder.path);
     }
 }
@@ -244,6 +274,146 @@ TEST_F(CommandLine, InputThatEndsBeforeItsMeasuredSize) {
     ASSERT_EQ(symlink(path.c_str(), at("sys").c_str()), 0);
     write_file(at("sys.c"), "an earlier array source");
     expect_failure({"sys"}, "corvane: could not read sys: unexpected end of file\n");
+}
+
+bool has_temp_file(const std::string& folder) {
+    for (const auto& [name, contents] : snapshot(folder)) {
+        if (name.rfind(".corvane-", 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(CommandLine, InterruptedRunLeavesNothingBehindAndEndsBySignal) {
+    // Half a GiB of zeros (a sparse file) takes long enough to convert.
+    write_file(at("big"), "");
+    ASSERT_EQ(truncate(at("big").c_str(), 512 << 20), 0);
+    write_file(at("big.c"), "an earlier array source");
+    auto before = snapshot(work.path);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal_number);
+        pid_t pid = spawn({"big"}, {}, "/dev/null", "/dev/null");
+        // Strike while the temporary file exists: the conversion is under way.
+        for (int i = 0; i < 10000 && !has_temp_file(work.path); ++i) {
+            usleep(1000);
+        }
+        EXPECT_TRUE(has_temp_file(work.path));
+        kill(pid, signal_number);
+        EXPECT_EQ(finish(pid), 128 + signal_number);
+        EXPECT_EQ(snapshot(work.path), before);
+    }
+}
+
+TEST_F(CommandLine, ConcurrentRunsOnOneInputLeaveOneWholeArraySource) {
+    auto bytes = random_bytes(3 << 20, 11);
+    write_file(at("asset"), bytes);
+    const std::string expected = model_array_source(bytes, "asset");
+    for (int round = 0; round < 3; ++round) {
+        std::vector<pid_t> running;
+        for (int i = 0; i < 6; ++i) {
+            running.push_back(spawn({"asset"}, {}, "/dev/null", "/dev/null"));
+        }
+        // Meanwhile the array source, once there, is always whole.
+        for (int look = 0; look < 50; ++look) {
+            if (exists(at("asset.c"))) {
+                EXPECT_TRUE(read_file(at("asset.c")) == expected);
+            }
+        }
+        for (pid_t pid : running) {
+            EXPECT_EQ(finish(pid), 0);
+        }
+        EXPECT_TRUE(read_file(at("asset.c")) == expected);
+        EXPECT_EQ(names(), (std::set<std::string>{"asset", "asset.c"}));
+    }
+}
+
+TEST_F(CommandLine, OddFileNames) {
+    const std::string names_that_work[] = {
+        "with space", "ünïcödé.bin",         "line\nbreak", "-leading",
+        "tab\there",  std::string(253, 'n'), // its array source's name is 255 bytes, the most a
+                                             // name may have
+    };
+    for (const auto& name : names_that_work) {
+        SCOPED_TRACE(name);
+        auto bytes = random_bytes(20, static_cast<unsigned>(name.size()));
+        write_file(at(name), bytes);
+        run_result r = run({name});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(read_file(at(name + ".c")), model_array_source(bytes, name));
+    }
+    // One byte more and the array source's name cannot exist.
+    const std::string too_long(254, 'n');
+    write_file(at(too_long), "abc");
+    expect_failure({too_long}, "corvane: could not write " + too_long + ".c: File name too long\n");
+}
+
+TEST_F(CommandLine, PermissionFailuresAsAnOrdinaryUser) {
+    write_file(at("secret"), "abc");
+    chmod(at("secret").c_str(), 0);
+    expect_failure({"secret"}, open_failure + "secret: Permission denied\n",
+                   {.unprivileged = true});
+
+    // The folder belongs to someone else and may not be written.
+    write_file(at("in"), "abc");
+    if (getuid() != 0) {
+        chmod(work.path.c_str(), 0555);
+    }
+    expect_failure({"in"}, "corvane: could not write in.c: Permission denied\n",
+                   {.unprivileged = true});
+    chmod(work.path.c_str(), 0755);
+}
+
+// The folder `depth` levels of `component` below `base`, opened.
+int open_nested(const std::string& base, const std::string& component, int depth) {
+    int fd = open(base.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < depth; ++i) {
+        int next = openat(fd, component.c_str(), O_RDONLY | O_DIRECTORY);
+        close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
+TEST_F(CommandLine, TemporaryNameFitsWhereverTheOutputPathFits) {
+    // A folder path of 16 * 255 = 4080 bytes: the input and output paths fit
+    // within the 4095 bytes a path may have, a longer temporary name would not.
+    const std::string component(254, 'd');
+    std::string folder;
+    for (int depth = 0; depth < 16; ++depth) {
+        int parent = open_nested(work.path, component, depth);
+        ASSERT_EQ(mkdirat(parent, component.c_str(), 0755), 0);
+        close(parent);
+        folder += component + "/";
+    }
+    int deepest = open_nested(work.path, component, 16);
+    ASSERT_GE(deepest, 0);
+    auto bytes = random_bytes(50, 3);
+    int in = openat(deepest, "wave", O_WRONLY | O_CREAT, 0644);
+    ASSERT_EQ(write(in, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(in);
+
+    run_result r = run({folder + "wave"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    std::string output(1000, '\0');
+    int out = openat(deepest, "wave.c", O_RDONLY);
+    output.resize(
+        static_cast<std::size_t>(std::max<ssize_t>(read(out, output.data(), output.size()), 0)));
+    close(out);
+    EXPECT_EQ(output, model_array_source(bytes, "wave"));
+
+    // Nothing else is left (the deepest folder must be empty to go), and the
+    // tree is removed here, being too deep for the usual removal.
+    EXPECT_EQ(unlinkat(deepest, "wave", 0), 0);
+    EXPECT_EQ(unlinkat(deepest, "wave.c", 0), 0);
+    close(deepest);
+    for (int depth = 15; depth >= 0; --depth) {
+        int parent = open_nested(work.path, component, depth);
+        EXPECT_EQ(unlinkat(parent, component.c_str(), AT_REMOVEDIR), 0) << depth;
+        close(parent);
+    }
 }
 
 } // namespace
