@@ -20,9 +20,10 @@ extern "C" void remove_temp_and_end(int signal_number) {
     if (const temp_output* temp = temp_to_remove.load()) {
         unlinkat(temp->folder_fd, temp->name.c_str(), 0);
     }
-    // End by the same signal, so the shell and make see an interrupted run.
-    std::signal(signal_number, SIG_DFL);
-    std::raise(signal_number);
+    // End by the same signal, so the shell and make see an interrupted run:
+    // the handler was reset on entry, and the signal is delivered again once
+    // the handler returns.
+    kill(getpid(), signal_number);
 }
 
 // Holds the interrupting signals back, so that the temporary file and the
@@ -58,7 +59,7 @@ void prepare_process() {
         if (sigaction(s, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) {
             action.sa_handler = remove_temp_and_end;
             sigemptyset(&action.sa_mask);
-            action.sa_flags = 0;
+            action.sa_flags = SA_RESETHAND;
             sigaction(s, &action, nullptr);
         }
     }
