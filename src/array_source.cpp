@@ -1,5 +1,6 @@
 #include "array_source.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -20,7 +21,7 @@ constexpr std::size_t row_break_size = sizeof row_break - 1;
 constexpr std::size_t row_size = entries_per_row * entry_size + row_break_size;
 
 // The input is read in chunks of whole rows so that every chunk starts a row.
-constexpr std::size_t input_chunk = 64 * 1024;
+constexpr std::size_t input_chunk = std::size_t{64} * 1024;
 static_assert(input_chunk % entries_per_row == 0);
 
 // Each entry's text padded to 8 bytes: entries are copied 8 bytes at a time
@@ -31,11 +32,11 @@ constexpr std::size_t spare = entry_stride;
 
 constexpr std::array<std::array<char, entry_stride>, 256> make_entries() {
     constexpr char digits[] = "0123456789ABCDEF";
-    std::array<std::array<char, entry_stride>, 256> entries{};
+    std::array<std::array<char, entry_stride>, 256> table{};
     for (std::size_t v = 0; v < 256; ++v) {
-        entries[v] = {'0', 'x', digits[v >> 4], digits[v & 15], ',', 0, 0, 0};
+        table[v] = {'0', 'x', digits[v >> 4], digits[v & 15], ',', 0, 0, 0};
     }
-    return entries;
+    return table;
 }
 constexpr auto entries = make_entries();
 
@@ -110,7 +111,7 @@ array_source_result write_array_source(int output_fd, int input_fd, std::uint32_
 
     std::uint32_t remaining = byte_count;
     do {
-        const std::size_t count = remaining < chunk ? remaining : chunk;
+        const std::size_t count = std::min<std::size_t>(remaining, chunk);
         array_source_result read = read_exactly(input_fd, input, count);
         if (read.status != array_source_status::ok) {
             return read;

@@ -1,7 +1,6 @@
 #include "platform.hpp"
 
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 
 #ifdef _WIN32
@@ -29,7 +28,9 @@ std::string temp_name(unsigned attempt) {
     // a process id (clock); creation with O_EXCL settles any collision.
     auto ticks = static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
     unsigned mix = static_cast<unsigned>(getpid()) * 2654435761u ^ ticks ^ attempt * 40503u;
-    char name[32];
-    std::snprintf(name, sizeof name, ".corvane-%08x.tmp", mix);
+    std::string name = ".corvane-00000000.tmp";
+    for (std::size_t i = 16; i >= 9; --i, mix >>= 4) {
+        name[i] = "0123456789abcdef"[mix & 15];
+    }
     return name;
 }

@@ -52,7 +52,9 @@ void close_folder(temp_output& temp) {
 } // namespace
 
 void prepare_process() {
-    std::signal(SIGXFSZ, SIG_IGN);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, nullptr);
     for (int s : interrupting_signals) {
         struct sigaction action {};
         // A signal the caller chose to ignore (nohup, a background job) stays ignored.
