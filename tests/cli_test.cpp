@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <dirent.h>
+#include <filesystem>
 #include <fcntl.h>
 #include <functional>
 #include <grp.h>
@@ -38,6 +39,7 @@ class CommandLine : public ::testing::Test {
   protected:
     scratch_folder work;    // the program's current folder
     scratch_folder streams; // its captured standard output and error
+    std::string program = CORVANE_PROGRAM;
 
     std::string at(const std::string& name) const {
         return work.path + "/" + name;
@@ -73,12 +75,12 @@ class CommandLine : public ::testing::Test {
                 _exit(126);
             }
             alarm(120); // a run that hangs fails instead of stalling the suite
-            std::vector<char*> argv{const_cast<char*>(CORVANE_PROGRAM)};
+            std::vector<char*> argv{const_cast<char*>(program.c_str())};
             for (const auto& a : args) {
                 argv.push_back(const_cast<char*>(a.c_str()));
             }
             argv.push_back(nullptr);
-            execv(CORVANE_PROGRAM, argv.data());
+            execv(program.c_str(), argv.data());
             _exit(127);
         }
         return pid;
@@ -355,6 +357,14 @@ TEST_F(CommandLine, OddFileNames) {
 }
 
 TEST_F(CommandLine, PermissionFailuresAsAnOrdinaryUser) {
+    // The ordinary user must reach the program and the folder: the build tree
+    // may be private to root.
+    std::filesystem::copy_file(CORVANE_PROGRAM, streams.path + "/corvane");
+    program = streams.path + "/corvane";
+    chmod(program.c_str(), 0755);
+    chmod(streams.path.c_str(), 0755);
+    chmod(work.path.c_str(), 0755);
+
     write_file(at("secret"), "abc");
     chmod(at("secret").c_str(), 0);
     expect_failure({"secret"}, open_failure + "secret: Permission denied\n",
