@@ -4,8 +4,8 @@
 
 #include <csignal>
 #include <dirent.h>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <grp.h>
 #include <set>
