@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "array_source.hpp"

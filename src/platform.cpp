@@ -1,5 +1,6 @@
 #include "platform.hpp"
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -9,6 +10,23 @@
 #else
 #include <unistd.h>
 #endif
+
+bool write_all(int fd, const void* data, std::size_t size) {
+    const char* next = static_cast<const char*>(data);
+    while (size > 0) {
+        std::ptrdiff_t done = write_some(fd, next, size);
+        if (done < 0) {
+            return false;
+        }
+        if (done == 0) { // no progress and no reason given: treat it as a full disk
+            errno = ENOSPC;
+            return false;
+        }
+        next += done;
+        size -= static_cast<std::size_t>(done);
+    }
+    return true;
+}
 
 const char* error_text(int error_number) {
     return std::strerror(error_number);

@@ -45,6 +45,9 @@ const char* commit_temp_output(temp_output& temp, const std::string& output_path
 void discard_temp_output(temp_output& temp);
 
 // Shared by both implementations.
+// Writes up to size bytes: the number written, or -1 with errno set.
+// Interrupted writes are retried.
+std::ptrdiff_t write_some(int fd, const void* data, std::size_t size);
 constexpr char not_regular_text[] = "not a regular file";
 // The folder part of a path, separator included, or "" for the current folder.
 std::string folder_of(const std::string& path);

@@ -76,24 +76,13 @@ std::ptrdiff_t read_some(int fd, void* data, std::size_t size) {
     }
 }
 
-bool write_all(int fd, const void* data, std::size_t size) {
-    const char* next = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t done = write(fd, next, size);
-        if (done < 0 && errno == EINTR) {
-            continue;
+std::ptrdiff_t write_some(int fd, const void* data, std::size_t size) {
+    for (;;) {
+        ssize_t done = write(fd, data, size);
+        if (done >= 0 || errno != EINTR) {
+            return done;
         }
-        if (done < 0) {
-            return false;
-        }
-        if (done == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        next += done;
-        size -= static_cast<std::size_t>(done);
     }
-    return true;
 }
 
 const char* open_input(const char* path, int& fd, std::uint64_t& size) {

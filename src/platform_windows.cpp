@@ -59,22 +59,8 @@ std::ptrdiff_t read_some(int fd, void* data, std::size_t size) {
     return _read(fd, data, static_cast<unsigned>(size < most_per_call ? size : most_per_call));
 }
 
-bool write_all(int fd, const void* data, std::size_t size) {
-    const char* next = static_cast<const char*>(data);
-    while (size > 0) {
-        int done =
-            _write(fd, next, static_cast<unsigned>(size < most_per_call ? size : most_per_call));
-        if (done < 0) {
-            return false;
-        }
-        if (done == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        next += done;
-        size -= static_cast<std::size_t>(done);
-    }
-    return true;
+std::ptrdiff_t write_some(int fd, const void* data, std::size_t size) {
+    return _write(fd, data, static_cast<unsigned>(size < most_per_call ? size : most_per_call));
 }
 
 const char* open_input(const char* path, int& fd, std::uint64_t& size) {
