@@ -24,6 +24,9 @@ constexpr std::size_t row_size = entries_per_row * entry_size + row_break_size;
 constexpr std::size_t input_chunk = std::size_t{64} * 1024;
 static_assert(input_chunk % entries_per_row == 0);
 
+// How much written output is handed to the disk at a time (see start_writeback).
+constexpr std::uint64_t writeback_step = std::uint64_t{8} << 20;
+
 // Each entry's text padded to 8 bytes: entries are copied 8 bytes at a time
 // (one load and one store) and the 3 bytes of padding are overwritten by the
 // next entry, so the output buffer needs that much room to spare.
@@ -110,6 +113,8 @@ array_source_result write_array_source(int output_fd, int input_fd, std::uint32_
     append(header_end, sizeof header_end - 1);
 
     std::uint32_t remaining = byte_count;
+    std::uint64_t written = 0;     // bytes of output written so far
+    std::uint64_t handed_over = 0; // of which the disk was asked to take
     do {
         const std::size_t count = std::min<std::size_t>(remaining, chunk);
         array_source_result read = read_exactly(input_fd, input, count);
@@ -125,8 +130,14 @@ array_source_result write_array_source(int output_fd, int input_fd, std::uint32_
             }
             append(trailer, sizeof trailer - 1);
         }
-        if (!write_all(output_fd, output, static_cast<std::size_t>(out - output))) {
+        const auto size = static_cast<std::size_t>(out - output);
+        if (!write_all(output_fd, output, size)) {
             return write_failure();
+        }
+        written += size;
+        if (written - handed_over >= writeback_step) {
+            start_writeback(output_fd, handed_over, written - handed_over);
+            handed_over = written;
         }
         out = output;
     } while (remaining != 0);

@@ -22,6 +22,13 @@ std::ptrdiff_t read_some(int fd, void* data, std::size_t size);
 // Writes all size bytes. Returns false with errno set on failure.
 bool write_all(int fd, const void* data, std::size_t size);
 
+// Asks the system to start writing the given range of fd to disk now, without
+// waiting for it. Spread over a large conversion, this keeps the disk busy
+// while the rest is still being formatted, instead of leaving all of it to the
+// moment the finished file is renamed into place. Only advice: nothing comes
+// of a failure, and where the system has no such call it does nothing.
+void start_writeback(int fd, std::uint64_t offset, std::uint64_t size);
+
 // Opens path for reading without ever blocking (a FIFO would) and measures it.
 // Only regular files, or links to them, are accepted. Returns nullptr on
 // success, otherwise the reason the file cannot be used as input.

@@ -85,6 +85,17 @@ std::ptrdiff_t write_some(int fd, const void* data, std::size_t size) {
     }
 }
 
+void start_writeback(int fd, std::uint64_t offset, std::uint64_t size) {
+#ifdef SYNC_FILE_RANGE_WRITE
+    sync_file_range(fd, static_cast<off_t>(offset), static_cast<off_t>(size),
+                    SYNC_FILE_RANGE_WRITE);
+#else
+    (void)fd;
+    (void)offset;
+    (void)size;
+#endif
+}
+
 const char* open_input(const char* path, int& fd, std::uint64_t& size) {
     // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; it makes no
     // difference to reading a regular file.

@@ -63,6 +63,8 @@ std::ptrdiff_t write_some(int fd, const void* data, std::size_t size) {
     return _write(fd, data, static_cast<unsigned>(size < most_per_call ? size : most_per_call));
 }
 
+void start_writeback(int, std::uint64_t, std::uint64_t) {}
+
 const char* open_input(const char* path, int& fd, std::uint64_t& size) {
     // Windows refuses to open a folder with an unhelpful "Permission denied",
     // so look at what the path is first.
